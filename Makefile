@@ -9,7 +9,7 @@ bootstrap:
 	@tools/bootstrap.sh
 
 build: bootstrap
-	@tools/build.sh product
+	@tools/build.sh dll
 
 test: bootstrap
 	@tools/run-tests.sh

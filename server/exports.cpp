@@ -1,4 +1,4 @@
-// The DLL's entry point and its four exported functions.
+// The DLL's entry point, DllGetClassObject and DllCanUnloadNow.
 
 #include <windows.h>
 
@@ -25,7 +25,3 @@ STDAPI DllGetClassObject(REFCLSID, REFIID, LPVOID* ppv) {
   *ppv = nullptr;
   return CLASS_E_CLASSNOTAVAILABLE;
 }
-
-STDAPI DllRegisterServer() { return E_NOTIMPL; }
-
-STDAPI DllUnregisterServer() { return E_NOTIMPL; }
