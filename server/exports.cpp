@@ -1,8 +1,11 @@
-// The DLL's entry point, DllGetClassObject and DllCanUnloadNow.
+// The DLL's entry point and its exported functions: thin wrappers over the
+// server's code, which test programs can also link directly.
 
 #include <windows.h>
 
 #include "server/module.h"
+#include "server/registration.h"
+#include "server/server.h"
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
   if (reason == DLL_PROCESS_ATTACH) {
@@ -16,12 +19,12 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
   return TRUE;
 }
 
-STDAPI DllCanUnloadNow() { return server::lockCount() == 0 ? S_OK : S_FALSE; }
+STDAPI DllCanUnloadNow() { return server::canUnloadNow(); }
 
-STDAPI DllGetClassObject(REFCLSID, REFIID, LPVOID* ppv) {
-  if (ppv == nullptr) {
-    return E_POINTER;
-  }
-  *ppv = nullptr;
-  return CLASS_E_CLASSNOTAVAILABLE;
+STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv) {
+  return server::getClassObject(rclsid, riid, ppv);
 }
+
+STDAPI DllRegisterServer() { return server::registerServer(); }
+
+STDAPI DllUnregisterServer() { return server::unregisterServer(); }

@@ -1,8 +1,14 @@
 // Self-registration from the registry scripts held as resources.
 
-#include <windows.h>
+#include "server/registration.h"
+
+namespace server {
 
 // Placeholders until self-registration lands.
-STDAPI DllRegisterServer() { return E_NOTIMPL; }
+HRESULT registerServer() noexcept { return E_NOTIMPL; }
 
-STDAPI DllUnregisterServer() { return E_NOTIMPL; }
+HRESULT unregisterServer() noexcept { return E_NOTIMPL; }
+
+HRESULT registerCmdPromptClass(BOOL) noexcept { return E_NOTIMPL; }
+
+}  // namespace server
