@@ -676,7 +676,8 @@ int run(const Options& options) {
     UINT position = static_cast<UINT>(GetMenuItemCount(menu.get()));
     hr = handler.menu->QueryContextMenu(menu.get(), position, nextId, kLastCommandId, flags);
     out(L"  QueryContextMenu(position " + std::to_wstring(position) + L", ids " + hex(nextId, 4) + L".." +
-        hex(kLastCommandId, 4) + L", flags " + hex(flags, 2) + L") -> " + hresultText(hr) + L": " +
+        hex(kLastCommandId, 4) + L", flags " + hex(flags, 2) + L") -> " +
+        (SUCCEEDED(hr) ? hex(static_cast<unsigned long>(hr)) : hresultText(hr)) + L": " +
         std::to_wstring(SUCCEEDED(hr) ? HRESULT_CODE(hr) : 0) + L" id(s) used\n");
     if (FAILED(hr)) {
       failed(L"QueryContextMenu of " + handler.name + L" failed: " + hresultText(hr));
