@@ -41,6 +41,14 @@ enum Exit : int {
 };
 
 constexpr UINT kFirstCommandId = 0x100;
+
+// --brief leaves out how the menu was built and prints only what a user sees.
+bool brief = false;
+void detail(const std::wstring& text) {
+  if (!brief) {
+    out(text);
+  }
+}
 constexpr UINT kLastCommandId = 0x7FFF;
 
 const wchar_t kUsageText[] =
@@ -57,6 +65,7 @@ const wchar_t kUsageText[] =
     L"  --show[=SECONDS] show the menu on screen; a chosen item is invoked; with SECONDS\n"
     L"                   its first item is highlighted and the menu closes by itself\n"
     L"  --at X,Y         where --show puts the menu (default 40,40)\n"
+    L"  --brief          print only the menu and what choosing an item did\n"
     L"Exit codes: 0 done, 1 usage, 2 no such folder, 3 no handler registered,\n"
     L"4 a handler call failed.\n";
 
@@ -117,6 +126,8 @@ std::wstring parseOptions(int argc, wchar_t** argv, Options& options) {
     unsigned long number = 0;
     if (arg == L"--help" || arg == L"-h" || arg == L"/?") {
       return L"help";
+    } else if (arg == L"--brief") {
+      brief = true;
     } else if (arg == L"--background") {
       options.background = true;
     } else if (arg == L"--invoke") {
@@ -216,7 +227,7 @@ std::vector<Handler> findHandlers(const std::vector<std::wstring>& classKeys) {
     UniqueKey key;
     std::wstring path = classKey + L"\\shellex\\ContextMenuHandlers";
     if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, key.put()) != ERROR_SUCCESS) {
-      out(L"  " + path + L": no such key\n");
+      detail(L"  " + path + L": no such key\n");
       continue;
     }
     bool any = false;
@@ -238,21 +249,22 @@ std::vector<Handler> findHandlers(const std::vector<std::wstring>& classKeys) {
       handler.name = name;
       handler.classKey = classKey;
       if (FAILED(CLSIDFromString(classText.c_str(), &handler.clsid))) {
-        out(L"  " + path + L"\\" + name + L" -> \"" + classText + L"\": not a class identifier, skipped\n");
+        detail(L"  " + path + L"\\" + name + L" -> \"" + classText +
+               L"\": not a class identifier, skipped\n");
         continue;
       }
       std::wstring clsidText = guidText(handler.clsid);
       if (!seen.insert(clsidText).second) {
-        out(L"  " + path + L"\\" + name + L" -> " + clsidText + L" (already listed)\n");
+        detail(L"  " + path + L"\\" + name + L" -> " + clsidText + L" (already listed)\n");
         continue;
       }
-      out(L"  " + path + L"\\" + name + L" -> " + clsidText + L"\n");
+      detail(L"  " + path + L"\\" + name + L" -> " + clsidText + L"\n");
       handler.server = classesValue(L"CLSID\\" + clsidText + L"\\InprocServer32", nullptr);
       handler.threadingModel = classesValue(L"CLSID\\" + clsidText + L"\\InprocServer32", L"ThreadingModel");
       handlers.push_back(std::move(handler));
     }
     if (!any) {
-      out(L"  " + path + L": no entries\n");
+      detail(L"  " + path + L": no entries\n");
     }
   }
   return handlers;
@@ -343,11 +355,11 @@ void printCommandStrings(IContextMenu* menu, UINT offset) {
       L"\n");
   ansi[0] = '\0';
   hr = menu->GetCommandString(offset, GCS_VERBA, nullptr, ansi, 512);
-  out(L"       verb (ANSI):  " +
-      (FAILED(hr)        ? L"failed, " + hresultText(hr)
-       : ansi[0] == '\0' ? L"none (" + hresultText(hr) + L", nothing written)"
-                         : quoted(fromAnsi(ansi, CP_THREAD_ACP))) +
-      L"\n");
+  detail(L"       verb (ANSI):  " +
+         (FAILED(hr)        ? L"failed, " + hresultText(hr)
+          : ansi[0] == '\0' ? L"none (" + hresultText(hr) + L", nothing written)"
+                            : quoted(fromAnsi(ansi, CP_THREAD_ACP))) +
+         L"\n");
 }
 
 Handler* ownerOf(std::vector<Handler>& handlers, UINT id) {
@@ -363,7 +375,7 @@ Handler* ownerOf(std::vector<Handler>& handlers, UINT id) {
 std::vector<UINT> printMenu(HMENU menu, std::vector<Handler>& handlers) {
   std::vector<UINT> ids;
   int count = GetMenuItemCount(menu);
-  out(L"\nThe menu" +
+  out(std::wstring(brief ? L"" : L"\n") + L"The menu" +
       std::wstring(count == 1 ? L" (1 item):\n" : L" (" + std::to_wstring(count) + L" items):\n"));
   if (count <= 0) {
     out(L"  (empty)\n");
@@ -402,12 +414,12 @@ std::vector<UINT> printMenu(HMENU menu, std::vector<Handler>& handlers) {
     out(L"       text:         " + quoted(text) + L"\n");
     Handler* owner = ownerOf(handlers, info.wID);
     if (owner == nullptr) {
-      out(L"       command:      id " + hex(info.wID, 4) + L", outside every handler's range\n");
+      detail(L"       command:      id " + hex(info.wID, 4) + L", outside every handler's range\n");
       continue;
     }
     UINT offset = info.wID - owner->firstId;
-    out(L"       command:      id " + hex(info.wID, 4) + L", offset " + std::to_wstring(offset) + L" of " +
-        owner->name + L"\n");
+    detail(L"       command:      id " + hex(info.wID, 4) + L", offset " + std::to_wstring(offset) + L" of " +
+           owner->name + L"\n");
     printCommandStrings(owner->menu.get(), offset);
   }
   return ids;
@@ -601,7 +613,7 @@ int run(const Options& options) {
     out(L"        and " + folders[i] + L"\n");
   }
 
-  out(L"Context-menu handlers registered under HKEY_CLASSES_ROOT:\n");
+  detail(L"Context-menu handlers registered under HKEY_CLASSES_ROOT:\n");
   std::vector<Handler> handlers = findHandlers(classKeys);
   if (handlers.empty()) {
     err(L"shellhost: no context-menu handler is registered for the " + what + L"\n");
@@ -641,28 +653,29 @@ int run(const Options& options) {
   }
   for (Handler& handler : handlers) {
     std::wstring clsidText = guidText(handler.clsid);
-    out(L"\nHandler " + handler.name + L" " + clsidText + L"\n");
-    out(L"  InprocServer32: " + (handler.server.empty() ? L"(none)" : handler.server) + L", ThreadingModel " +
-        (handler.threadingModel.empty() ? L"(none)" : handler.threadingModel) + L"\n");
+    detail(L"\nHandler " + handler.name + L" " + clsidText + L"\n");
+    detail(L"  InprocServer32: " + (handler.server.empty() ? L"(none)" : handler.server) +
+           L", ThreadingModel " + (handler.threadingModel.empty() ? L"(none)" : handler.threadingModel) +
+           L"\n");
     ComPtr<IShellExtInit> init;
     HRESULT hr =
         CoCreateInstance(handler.clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IShellExtInit, init.putVoid());
-    out(L"  CoCreateInstance -> " + hresultText(hr) + L"\n");
+    detail(L"  CoCreateInstance -> " + hresultText(hr) + L"\n");
     if (FAILED(hr)) {
       failed(L"cannot create handler " + handler.name + L": " + hresultText(hr));
       continue;
     }
     handler.module = moduleOf(init.get());
     handler.modulePath = moduleFileName(handler.module);
-    out(L"  loaded from " + handler.modulePath + L"\n");
+    detail(L"  loaded from " + handler.modulePath + L"\n");
 
     UniqueKey classKey;
     RegOpenKeyExW(HKEY_CLASSES_ROOT, handler.classKey.c_str(), 0, KEY_READ, classKey.put());
     hr = init->Initialize(folderIdList.get(), selection.get(), classKey.get());
-    out(L"  Initialize(" + std::wstring(options.background ? L"folder item-ID list" : L"no item-ID list") +
-        (selection ? L", CF_HDROP of " + std::to_wstring(folders.size()) + L" path(s)"
-                   : L", no data object") +
-        L", class key " + handler.classKey + L") -> " + hresultText(hr) + L"\n");
+    detail(L"  Initialize(" + std::wstring(options.background ? L"folder item-ID list" : L"no item-ID list") +
+           (selection ? L", CF_HDROP of " + std::to_wstring(folders.size()) + L" path(s)"
+                      : L", no data object") +
+           L", class key " + handler.classKey + L") -> " + hresultText(hr) + L"\n");
     if (FAILED(hr)) {
       // Explorer drops such a handler: it adds nothing to the menu.
       failed(L"Initialize of " + handler.name + L" failed: " + hresultText(hr) + L"; handler dropped");
@@ -675,10 +688,10 @@ int run(const Options& options) {
     }
     UINT position = static_cast<UINT>(GetMenuItemCount(menu.get()));
     hr = handler.menu->QueryContextMenu(menu.get(), position, nextId, kLastCommandId, flags);
-    out(L"  QueryContextMenu(position " + std::to_wstring(position) + L", ids " + hex(nextId, 4) + L".." +
-        hex(kLastCommandId, 4) + L", flags " + hex(flags, 2) + L") -> " +
-        (SUCCEEDED(hr) ? hex(static_cast<unsigned long>(hr)) : hresultText(hr)) + L": " +
-        std::to_wstring(SUCCEEDED(hr) ? HRESULT_CODE(hr) : 0) + L" id(s) used\n");
+    detail(L"  QueryContextMenu(position " + std::to_wstring(position) + L", ids " + hex(nextId, 4) + L".." +
+           hex(kLastCommandId, 4) + L", flags " + hex(flags, 2) + L") -> " +
+           (SUCCEEDED(hr) ? hex(static_cast<unsigned long>(hr)) : hresultText(hr)) + L": " +
+           std::to_wstring(SUCCEEDED(hr) ? HRESULT_CODE(hr) : 0) + L" id(s) used\n");
     if (FAILED(hr)) {
       failed(L"QueryContextMenu of " + handler.name + L" failed: " + hresultText(hr));
       handler.menu.reset();
@@ -754,9 +767,9 @@ int run(const Options& options) {
   selection.reset();
   folderIdList.reset();
   CoFreeUnusedLibraries();
-  out(L"\nReleased the handlers and the menu; CoFreeUnusedLibraries:\n");
+  detail(L"\nReleased the handlers and the menu; CoFreeUnusedLibraries:\n");
   for (const auto& [path, unused] : modules) {
-    out(L"  " + path + (moduleLoaded(path) ? L" is still loaded\n" : L" was unloaded\n"));
+    detail(L"  " + path + (moduleLoaded(path) ? L" is still loaded\n" : L" was unloaded\n"));
   }
   return exitCode;
 }

@@ -69,25 +69,25 @@ show 'reg query "HKCR\CLSID\{6D0C4A27-3B91-4E58-9F2A-71C5E08D3B46}\InprocServer3
 
 say "Right-click on a folder (English)"
 host "$folder"
-say "Right-click on a drive (English)"
-host 'C:\'
+say "Right-click on a drive (English); from here on only what the user sees (--brief)"
+host --brief 'C:\'
 say "Right-click on the background of a folder window (English)"
-host --background "$folder"
-say "Shift+right-click on a folder: the item asks for a subfolder first"
-host --shift "$folder"
+host --brief --background "$folder"
+say "Shift+right-click on a folder: the item will ask for a subfolder first"
+host --brief --shift "$folder"
 
-say "The same in Russian (thread locale 0x0419)"
-host --lang ru "$folder"
-host --lang ru 'C:\'
-host --lang ru --background "$folder"
+say "The same in Russian (thread locale 0x0419, ANSI code page 1251)"
+host --brief --lang ru "$folder"
+host --brief --lang ru 'C:\'
+host --brief --lang ru --background "$folder"
 
-say "Choosing the item: the command interpreter (%ComSpec%) opens in the folder"
-host --invoke "$folder"
+say "Choosing the item: the command interpreter (%ComSpec%, here Wine's cmd.exe) opens in the folder"
+host --brief --invoke "$folder"
 
 say "Uninstalling: regsvr32 /u, and the menu no longer has the item"
 regsvr32 /u "$install\\Dorvanel.DLL"
 rc=0
-host "$folder" || rc=$?
+host --brief "$folder" || rc=$?
 echo "shellhost exit code $rc (3: no handler registered)"
 [ "$rc" -eq 3 ] || { echo "demo: expected no handler after unregistering" >&2; exit 1; }
 
