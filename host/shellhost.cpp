@@ -511,7 +511,14 @@ void reportStartedProcesses(const std::set<DWORD>& before) {
         (child.ended ? L" (already ended)" : L"") + L"\n");
     if (child.readable) {
       out(L"    program:        " + child.imagePath + L"\n");
-      out(L"    command line:   " + quoted(child.commandLine) + L"\n");
+      // A command line that is only the program's quoted path carries no
+      // arguments (Wine reports an empty one that way).
+      bool onlyProgram = child.commandLine == quoted(child.imagePath) || child.commandLine == child.imagePath;
+      out(L"    command line:   " + quoted(child.commandLine) +
+          (child.commandLine.empty() ? L" (empty)"
+           : onlyProgram             ? L" (the program alone, no arguments)"
+                                     : L"") +
+          L"\n");
       out(L"    working folder: " + child.workingFolder + L"\n");
     }
   }

@@ -15,7 +15,14 @@ trap 'wineserver -k 2>/dev/null || true' EXIT
 
 if [ -t 1 ]; then bold=$'\033[1m' plain=$'\033[0m'; else bold= plain=; fi
 say() { printf '\n%s== %s%s\n' "$bold" "$*" "$plain"; }
-show() { printf '$ %s\n' "$*"; }
+show() {  # prints a command line, with blanks in arguments quoted
+  local line=$1 arg
+  shift
+  for arg in "$@"; do
+    case "$arg" in *' '*) line+=" \"$arg\"" ;; *) line+=" $arg" ;; esac
+  done
+  printf '$ %s\n' "$line"
+}
 
 # The product is the 32-bit DLL; where Wine cannot run 32-bit programs here,
 # the same sources built for 64-bit Windows show the same behaviour.
@@ -48,11 +55,11 @@ mkdir -p "$WINEPREFIX/drive_c/Projects/Dorvanel demo"
 echo "ready; the folder to right-click is $folder"
 
 host() {  # runs the shell host; prints its command line first
-  show "shellhost $*"
+  show shellhost "$@"
   "$loader" "$dir/shellhost.exe" "$@"
 }
 regsvr32() {
-  show "regsvr32 $*"
+  show regsvr32 "$@"
   local rc=0
   "$loader" regsvr32 /s "$@" || rc=$?
   echo "regsvr32 exit code $rc$([ "$rc" -eq 0 ] && echo ": done")"

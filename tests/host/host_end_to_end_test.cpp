@@ -166,8 +166,8 @@ TEST_F(HostEndToEnd, MenuShowsTheItemForFolderDriveAndBackground) {
     EXPECT_OUTPUT_HAS(run, L"1. Command Prompt   [mnemonic C] [icon ");
     EXPECT_OUTPUT_HAS(run, L"text:         \"&Command Prompt\"");
     EXPECT_OUTPUT_HAS(run, L"offset 0 of CmdPrompt");
-    EXPECT_OUTPUT_HAS(run, L"help (wide):  \"HostRun Command Prompt here\"");
-    EXPECT_OUTPUT_HAS(run, L"help (ANSI):  \"HostRun Command Prompt here\"");
+    EXPECT_OUTPUT_HAS(run, L"help (wide):  \"Run Command Prompt here\"");
+    EXPECT_OUTPUT_HAS(run, L"help (ANSI):  \"Run Command Prompt here\"");
     EXPECT_OUTPUT_HAS(run, L"verb (wide):  \"Dorvanel\"");
     EXPECT_OUTPUT_HAS(run, L"Dorvanel.DLL was unloaded");
   }
