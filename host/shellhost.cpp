@@ -324,7 +324,8 @@ std::wstring bitmapText(HBITMAP bitmap) {
   if (bitmap == nullptr || GetObjectW(bitmap, sizeof info, &info) == 0) {
     return L"no icon";
   }
-  return L"icon " + std::to_wstring(info.bmWidth) + L"x" + std::to_wstring(info.bmHeight) + L" bitmap";
+  return L"icon " + std::to_wstring(info.bmWidth) + L"x" + std::to_wstring(info.bmHeight) + L" bitmap, " +
+         std::to_wstring(info.bmBitsPixel) + L" bit" + (info.bmBitsPixel == 1 ? L"" : L"s") + L" per pixel";
 }
 
 // Asks a handler for an item's strings the way a host does: help text in both
