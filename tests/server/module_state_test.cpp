@@ -4,7 +4,12 @@
 
 #include <windows.h>
 
+#include <atomic>
+#include <thread>
+#include <vector>
+
 #include "platform/memory.h"
+#include "server/class_object.h"
 #include "server/class_table.h"
 #include "server/module.h"
 #include "server/server.h"
@@ -113,6 +118,71 @@ TEST_F(ModuleState, UnloadDropsOnlyTheTablesReference) {
   EXPECT_EQ(2u, factory->AddRef());
   EXPECT_EQ(1u, factory->Release());
   EXPECT_EQ(0u, factory->Release());
+}
+
+// A class-object maker that stops half-way until the test lets it go, so that
+// other requests arrive while the first object is being made.
+struct SlowMaker {
+  static inline std::atomic<int> calls{0};
+  static inline HANDLE entered = nullptr;
+  static inline HANDLE proceed = nullptr;
+
+  static HRESULT make(server::InstanceCreator creator, REFIID riid, void** ppv) noexcept {
+    ++calls;
+    SetEvent(entered);
+    WaitForSingleObject(proceed, INFINITE);
+    return server::createClassObject(creator, riid, ppv);
+  }
+};
+
+TEST_F(ModuleState, RequestsDuringTheFirstOneWaitForItsClassObject) {
+  ASSERT_TRUE(server::initializeModule(instance_));
+  server::ClassEntry& entry = server::classTable()[0];
+  const auto originalMaker = entry.createClassObject;
+  entry.createClassObject = SlowMaker::make;
+  SlowMaker::calls = 0;
+  SlowMaker::entered = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  SlowMaker::proceed = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+
+  constexpr int requestCount = 6;
+  std::vector<void*> results(requestCount, nullptr);
+  std::vector<HRESULT> outcomes(requestCount, E_FAIL);
+  std::atomic<int> started{0};
+  auto request = [&](int i) {
+    ++started;
+    outcomes[i] = server::getClassObject(server::CLSID_CmdPrompt, IID_IClassFactory, &results[i]);
+  };
+  std::vector<std::thread> threads;
+  threads.emplace_back(request, 0);
+  WaitForSingleObject(SlowMaker::entered, INFINITE);
+  for (int i = 1; i < requestCount; ++i) {
+    threads.emplace_back(request, i);
+  }
+  while (started < requestCount) {
+    Sleep(1);
+  }
+  // Give the later requests time to reach the lock. Should they get there
+  // late the test checks less, but it cannot fail wrongly.
+  Sleep(100);
+  SetEvent(SlowMaker::proceed);
+  for (std::thread& thread : threads) {
+    thread.join();
+  }
+  entry.createClassObject = originalMaker;
+  CloseHandle(SlowMaker::entered);
+  CloseHandle(SlowMaker::proceed);
+
+  EXPECT_EQ(1, SlowMaker::calls.load()) << "class objects made";
+  for (int i = 0; i < requestCount; ++i) {
+    EXPECT_HR(S_OK, outcomes[i]) << "request " << i;
+    EXPECT_EQ(static_cast<void*>(entry.cachedClassObject), results[i]) << "request " << i;
+  }
+  for (void* result : results) {
+    if (result != nullptr) {
+      static_cast<IUnknown*>(result)->Release();
+    }
+  }
+  EXPECT_EQ(0, server::lockCount());
 }
 
 }  // namespace
