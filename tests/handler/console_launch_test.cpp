@@ -401,6 +401,7 @@ TEST_F(ConsoleLaunch, OutOfMemoryStartsNothing) {
     for (long successes = 0;; ++successes) {
       ASSERT_LT(successes, 20) << "InvokeCommand never succeeded";
       calls.clear();
+      const long live = platform::liveAllocationCount();
       platform::failAllocationAfter(successes);
       const HRESULT hr = invoke(init.get(), offset(0));
       platform::failAllocationAfter(-1);
@@ -411,6 +412,7 @@ TEST_F(ConsoleLaunch, OutOfMemoryStartsNothing) {
       ++failedPoints;
       EXPECT_HR(E_OUTOFMEMORY, hr) << "allocation " << successes;
       EXPECT_EQ(0u, calls.size()) << "allocation " << successes;
+      EXPECT_EQ(live, platform::liveAllocationCount()) << "leaked at allocation " << successes;
     }
     EXPECT_EQ(2, failedPoints) << "the working folder and the command line";
     EXPECT_EQ(narrow(folder), narrow(Access::folders(init.get()).at(0)));
