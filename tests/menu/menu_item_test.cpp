@@ -55,16 +55,24 @@ const std::wstring russianBrowseHelpText = L"Выбрать папку для к
 const LCID russian = MAKELCID(0x0419, SORT_DEFAULT);
 const LCID englishUs = MAKELCID(0x0409, SORT_DEFAULT);
 
-// Switches the calling thread's locale for the life of the object.
+// Switches the calling thread's locale for the life of the object. Windows
+// picks a resource's language version by the thread's UI language and the
+// thread's ANSI code page by its locale; Wine takes both from the locale.
+// Setting both makes the test hold on either.
 class ThreadLocale {
  public:
-  explicit ThreadLocale(LCID locale) : previous_(GetThreadLocale()) {
+  explicit ThreadLocale(LCID locale) : previous_(GetThreadLocale()), previousUi_(GetThreadUILanguage()) {
     EXPECT_TRUE(SetThreadLocale(locale)) << "SetThreadLocale(0x" << std::hex << locale << ")";
+    SetThreadUILanguage(LANGIDFROMLCID(locale));
   }
-  ~ThreadLocale() { SetThreadLocale(previous_); }
+  ~ThreadLocale() {
+    SetThreadUILanguage(previousUi_);
+    SetThreadLocale(previous_);
+  }
 
  private:
   LCID previous_;
+  LANGID previousUi_;
 };
 
 void sendShift(DWORD flags) {
