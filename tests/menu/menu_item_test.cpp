@@ -18,6 +18,7 @@
 #include "handler/localized_string.h"
 #include "platform/memory.h"
 #include "platform/wide_string.h"
+#include "shift_key.h"
 #include "support/test_support.h"
 
 namespace handler {
@@ -41,6 +42,7 @@ struct CmdPromptTestAccess {
 namespace {
 
 using handler::CmdPromptTestAccess;
+using menu_testing::ShiftHeld;
 
 const HRESULT oneIdentifierUsed = MAKE_HRESULT(SEVERITY_SUCCESS, FACILITY_NULL, 1);
 const HRESULT noIdentifierUsed = MAKE_HRESULT(SEVERITY_SUCCESS, FACILITY_NULL, 0);
@@ -73,38 +75,6 @@ class ThreadLocale {
  private:
   LCID previous_;
   LANGID previousUi_;
-};
-
-void sendShift(DWORD flags) {
-  INPUT input{};
-  input.type = INPUT_KEYBOARD;
-  input.ki.wVk = VK_SHIFT;
-  input.ki.dwFlags = flags;
-  ASSERT_EQ(1u, SendInput(1, &input, sizeof input)) << "SendInput error " << GetLastError();
-}
-
-bool shiftDown() { return (static_cast<USHORT>(GetAsyncKeyState(VK_SHIFT)) & 0x8000) != 0; }
-
-// Presses Shift through the input system and lets it go again at the end.
-class ShiftHeld {
- public:
-  ShiftHeld() {
-    sendShift(0);
-    // The key state follows the input queue; give it a bounded number of
-    // looks before calling the press lost.
-    for (int attempt = 0; attempt < 200 && !shiftDown(); ++attempt) {
-      Sleep(10);
-    }
-    EXPECT_TRUE(shiftDown()) << "Shift did not go down; GetAsyncKeyState gave 0x" << std::hex
-                             << static_cast<USHORT>(GetAsyncKeyState(VK_SHIFT));
-  }
-  ~ShiftHeld() {
-    sendShift(KEYEVENTF_KEYUP);
-    for (int attempt = 0; attempt < 200 && shiftDown(); ++attempt) {
-      Sleep(10);
-    }
-    EXPECT_FALSE(shiftDown()) << "Shift did not come up";
-  }
 };
 
 // One menu item as GetMenuItemInfoW reports it.
