@@ -2,8 +2,9 @@
 // real popup menus read back with GetMenuItemInfoW, Shift pressed through
 // SendInput, the thread locale switched with SetThreadLocale.
 
-#include <shlobj.h>
 #include <windows.h>
+
+#include <shlobj.h>
 
 #include <gtest/gtest.h>
 
@@ -205,6 +206,31 @@ TEST_F(MenuItemTest, LendsTheMenuBitmapForBothCheckStates) {
   EXPECT_EQ(1, format.bmBitsPixel);
   EXPECT_EQ(1, format.bmPlanes);
   EXPECT_EQ(16, format.bmWidth);
+}
+
+TEST(MenuBitmap, TheInterpretersIconIsLentForBothCheckStates) {
+  // The handler draws its bitmap from the interpreter's small icon when it
+  // is made; "comspec" names cmd.exe here.
+  wchar_t comspec[MAX_PATH] = {};
+  GetEnvironmentVariableW(L"comspec", comspec, MAX_PATH);
+  IContextMenu* menu = nullptr;
+  ASSERT_HR(S_OK, handler::CmdPrompt::create(nullptr, IID_IContextMenu, reinterpret_cast<void**>(&menu)));
+  const HBITMAP bitmap = CmdPromptTestAccess::menuBitmap(menu);
+  ASSERT_NE(nullptr, bitmap) << "no bitmap for comspec " << testing_support::narrow(comspec);
+
+  BITMAP format{};
+  ASSERT_EQ(static_cast<int>(sizeof format), GetObjectW(bitmap, sizeof format, &format));
+  EXPECT_EQ(1, format.bmBitsPixel) << "a monochrome bitmap";
+  EXPECT_EQ(1, format.bmPlanes);
+  EXPECT_EQ(GetSystemMetrics(SM_CXSMICON), format.bmWidth);
+  EXPECT_EQ(GetSystemMetrics(SM_CYSMICON), format.bmHeight);
+
+  Menu host;
+  EXPECT_HR(oneIdentifierUsed, menu->QueryContextMenu(host.handle, 0, 1, 1, CMF_NORMAL));
+  const MenuItem item = readItem(host.handle, 0);
+  EXPECT_EQ(bitmap, item.checked);
+  EXPECT_EQ(bitmap, item.unchecked);
+  menu->Release();
 }
 
 TEST_F(MenuItemTest, ShiftHeldSelectsBrowseModeUntilTheNextQuery) {
