@@ -74,8 +74,11 @@ struct DialogVisit {
 };
 
 // Waits (bounded) for this process's browse dialog, reads its tree, selects
-// the named child of the root by name and presses OK, or presses Cancel.
-// The dialog is always closed once found, so the handler's call returns.
+// the named child of the root and presses OK, or presses Cancel. The dialog
+// is always closed once found, so the handler's call returns. The child is
+// selected by its name in the tree rather than with BFFM_SETSELECTIONW: Wine
+// matches a path against the tree by comparing item-ID lists byte by byte,
+// and a folder's first listing changes the times they carry.
 void workDialog(DialogVisit* visit) {
   HWND dialog = nullptr;
   for (int attempt = 0; attempt < 3000 && dialog == nullptr; ++attempt) {
