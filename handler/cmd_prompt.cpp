@@ -1,7 +1,13 @@
 #include "handler/cmd_prompt.h"
 
+#include <shellapi.h>
+
 #include <new>
 
+#include "handler/menu_bitmap.h"
+#include "handler/process_strings.h"
+#include "platform/result.h"
+#include "platform/unique_resource.h"
 #include "server/module.h"
 
 namespace handler {
@@ -64,11 +70,21 @@ STDMETHODIMP_(ULONG) CmdPrompt::Release() noexcept {
   return static_cast<ULONG>(remaining);
 }
 
-// Placeholders until the construction step, folder intake and launch land.
-HRESULT CmdPrompt::construct() noexcept { return S_OK; }
+#ifndef _WIN64
+static_assert(sizeof(SHFILEINFOW) == 692, "SHFILEINFOW as the shell lays it out");
+#endif
 
-STDMETHODIMP CmdPrompt::Initialize(PCIDLIST_ABSOLUTE, IDataObject*, HKEY) noexcept { return E_NOTIMPL; }
-
-STDMETHODIMP CmdPrompt::InvokeCommand(CMINVOKECOMMANDINFO*) noexcept { return E_NOTIMPL; }
+HRESULT CmdPrompt::construct() noexcept {
+  RETURN_IF_FAILED(cacheComspecPath());
+  // The system's small-icon image list and the interpreter's index in it;
+  // asked also with an empty path, when it simply fails.
+  SHFILEINFOW info{};
+  const auto imageList = reinterpret_cast<HIMAGELIST>(SHGetFileInfoW(
+      comspecPath(), 0, &info, sizeof info, SHGFI_SYSICONINDEX | SHGFI_ICON | SHGFI_SMALLICON));
+  // The bitmap is drawn from the image list; this icon is only a by-product.
+  const platform::UniqueIcon icon(info.hIcon);
+  menuBitmap = drawMenuBitmap(imageList, info.iIcon);
+  return S_OK;
+}
 
 }  // namespace handler

@@ -3,6 +3,7 @@
 // builds on a folder, a drive or a folder's background.
 
 #include <windows.h>
+
 #include <shlobj.h>
 
 #include "platform/wide_string.h"

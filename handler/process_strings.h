@@ -6,8 +6,16 @@
 namespace handler {
 
 // The command interpreter's full path from "comspec"; L"" until a handler's
-// construction finds the variable set. Never null.
+// construction finds the variable set. Never null. Once set it stays for the
+// life of the module, so the pointer may be kept while the module is loaded.
 const wchar_t* comspecPath() noexcept;
+
+// Fills comspecPath from the environment variable "comspec" when it is still
+// empty; a missing or empty variable leaves it empty for the next try. Safe
+// when several threads call it at once: the first complete path published
+// wins and readers see either L"" or that whole path. Fails only for lack of
+// memory.
+HRESULT cacheComspecPath() noexcept;
 
 // The handler's language-independent verb, "Dorvanel". Never null.
 const wchar_t* verbName() noexcept;

@@ -11,6 +11,8 @@
 #include <new>
 #include <utility>
 
+#include "platform/memory.h"
+
 namespace platform {
 
 template <typename T, void (*Close)(T) noexcept>
@@ -63,6 +65,7 @@ inline void bstr(BSTR h) noexcept { SysFreeString(h); }
 inline void module(HMODULE h) noexcept { FreeLibrary(h); }
 inline void menu(HMENU h) noexcept { DestroyMenu(h); }
 inline void heapBlock(void* h) noexcept { HeapFree(GetProcessHeap(), 0, h); }
+inline void wideText(wchar_t* h) noexcept { platform::release(h); }
 }  // namespace close
 
 using UniqueKey = UniqueResource<HKEY, close::key>;
@@ -74,6 +77,8 @@ using UniqueItemIdList = UniqueResource<LPITEMIDLIST, close::itemIdList>;
 using UniqueBstr = UniqueResource<BSTR, close::bstr>;
 using UniqueModule = UniqueResource<HMODULE, close::module>;
 using UniqueMenu = UniqueResource<HMENU, close::menu>;
+// Text from platform::allocate.
+using UniqueWideText = UniqueResource<wchar_t*, close::wideText>;
 
 // A storage medium filled by IDataObject::GetData; released with
 // ReleaseStgMedium, which honours pUnkForRelease.
