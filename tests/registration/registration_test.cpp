@@ -144,7 +144,9 @@ TEST_F(Registration, AClassRegisteredByRegsvr32CanBeCreated) {
 
 TEST_F(Registration, ACopyInAFolderWithAnApostropheRegistersItsExactPath) {
   testing_support::TempFolder temp;
-  const std::wstring folder = temp.makeFolder(L"it's here");
+  // Also a percent sign, which the script must not take for a replacement,
+  // and letters outside any ANSI code page the script is read with.
+  const std::wstring folder = temp.makeFolder(L"it's 100% \x0436\x00E9 here");
   const std::wstring copy = folder + L"\\Dorvanel.DLL";
   ASSERT_TRUE(CopyFileW(dll_.c_str(), copy.c_str(), FALSE)) << "error " << GetLastError();
 

@@ -127,6 +127,44 @@ TEST(RegistryScriptParser, EveryTruncationInsideABlockIsAnError) {
             server::script::parseScript(script.data(), lastBrace + 1, nullptr, 0).status);
 }
 
+// A cheap stand-in for the fuzz target (registry_script_fuzz.cpp) that runs
+// with every build: random edits of a good script either fail to parse or
+// give operations whose blocks nest (render marks a broken end link).
+TEST(RegistryScriptParser, EditedScriptsParseConsistentlyOrFail) {
+  const std::string base =
+      "HKCR { NoRemove CLSID { ForceRemove {X} = s 'it''s' { val T = s 'A' val D = d 0x10 val B = b '0f' } }"
+      " Delete Old NoRemove val M = m 'a\\0b' } HKCU { K }";
+  const std::string alphabet = "{}='% \r\n\\0xsdmbqeNoRemove";
+  std::uint32_t seed = 12345;
+  auto random = [&seed](std::size_t bound) {
+    seed = seed * 1103515245u + 12345u;
+    return static_cast<std::size_t>((seed >> 8) % bound);
+  };
+  int parsed = 0;
+  for (int round = 0; round < 5000; ++round) {
+    std::string script = base;
+    for (int edits = 1 + static_cast<int>(random(3)); edits > 0; --edits) {
+      const std::size_t at = random(script.size());
+      const char c = alphabet[random(alphabet.size())];
+      switch (random(3)) {
+        case 0:
+          script.insert(script.begin() + static_cast<std::ptrdiff_t>(at), c);
+          break;
+        case 1:
+          script.erase(at, 1);
+          break;
+        default:
+          script[at] = c;
+          break;
+      }
+    }
+    const std::string result = render(widen(script));
+    EXPECT_EQ(std::string::npos, result.find('!')) << script << "\n" << result;
+    parsed += result.rfind("error", 0) != 0;
+  }
+  EXPECT_GT(parsed, 100);  // the edits leave enough scripts intact to check nesting
+}
+
 TEST(RegistryScriptParser, WritesNoMoreOperationsThanItsStorageHolds) {
   const std::u16string script = widen("HKCU { A { B } C = s 'x' }");
   const auto sizing = server::script::parseScript(script.data(), script.size(), nullptr, 0);
