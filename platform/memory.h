@@ -8,6 +8,8 @@
 namespace platform {
 
 void* allocate(std::size_t bytes) noexcept;
+// Like allocate, but outside the fault plan: for the throwing operator new.
+void* allocateUnplanned(std::size_t bytes) noexcept;
 void release(void* block) noexcept;
 
 // Test seam: the next `successes` allocations succeed and the one after fails;
@@ -15,5 +17,8 @@ void release(void* block) noexcept;
 void failAllocationAfter(long successes) noexcept;
 // Number of allocations that succeeded since the process started.
 long allocationCount() noexcept;
+// Number of blocks allocated and not yet released: a test compares it before
+// and after the code under test to find leaks.
+long liveAllocationCount() noexcept;
 
 }  // namespace platform

@@ -19,8 +19,8 @@ namespace {
 }
 
 void* allocateOrFailFast(std::size_t bytes) noexcept {
-  // Bypass the fault plan: only nothrow allocations take part in it.
-  void* block = HeapAlloc(GetProcessHeap(), 0, bytes == 0 ? 1 : bytes);
+  // Only nothrow allocations take part in the fault plan.
+  void* block = platform::allocateUnplanned(bytes);
   if (block == nullptr) {
     failFast();
   }

@@ -21,6 +21,8 @@ struct ClassEntry {
   // Makes the class object bound to an instance creator.
   HRESULT (*createClassObject)(InstanceCreator creator, REFIID riid, void** ppv) noexcept;
   InstanceCreator instanceCreator;
+  // Made by the first class-object request, kept until unload. Read and
+  // published atomically: requests may come from any thread.
   IUnknown* cachedClassObject;
   // The component categories the class registers; null for none.
   const CATID* (*categories)() noexcept;
@@ -29,5 +31,13 @@ struct ClassEntry {
 // The table, in order; classTableSize() entries.
 ClassEntry* classTable() noexcept;
 std::size_t classTableSize() noexcept;
+
+// Load time: empties the cached class objects and makes the table's lock.
+// Returns false when the lock could not be made; the table is then not
+// ready and class-object requests fail with E_UNEXPECTED.
+bool createClassTable() noexcept;
+// Unload time: releases the cached class objects and deletes the lock; does
+// nothing when the table never became ready.
+void releaseClassTable() noexcept;
 
 }  // namespace server

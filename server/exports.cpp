@@ -7,6 +7,9 @@
 #include "server/registration.h"
 #include "server/server.h"
 
+// Process attach makes all process-wide state and fails the load when any of
+// it could not be made; the loader still sends the detach then, and the
+// release copes with what is missing. No thread notifications are wanted.
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
   if (reason == DLL_PROCESS_ATTACH) {
     if (!server::initializeModule(instance)) {

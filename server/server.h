@@ -5,10 +5,12 @@
 
 namespace server {
 
-// DllCanUnloadNow: S_OK only while the module's lock count is exactly 0.
+// DllCanUnloadNow: S_OK only while the module's lock count is exactly 0
+// (S_FALSE also when unbalanced unlocks took it below 0).
 HRESULT canUnloadNow() noexcept;
 
-// DllGetClassObject: the cached class object of a class in the table.
+// DllGetClassObject: the cached class object of a class in the table, made
+// on the first request. E_UNEXPECTED while the class table is not ready.
 HRESULT getClassObject(REFCLSID rclsid, REFIID riid, void** ppv) noexcept;
 
 }  // namespace server

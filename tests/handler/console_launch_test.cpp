@@ -401,6 +401,7 @@ TEST_F(ConsoleLaunch, OutOfMemoryStartsNothing) {
     for (long successes = 0;; ++successes) {
       ASSERT_LT(successes, 20) << "InvokeCommand never succeeded";
       calls.clear();
+      const long live = platform::liveAllocationCount();
       platform::failAllocationAfter(successes);
       const HRESULT hr = invoke(init.get(), offset(0));
       platform::failAllocationAfter(-1);
@@ -411,10 +412,164 @@ TEST_F(ConsoleLaunch, OutOfMemoryStartsNothing) {
       ++failedPoints;
       EXPECT_HR(E_OUTOFMEMORY, hr) << "allocation " << successes;
       EXPECT_EQ(0u, calls.size()) << "allocation " << successes;
+      EXPECT_EQ(live, platform::liveAllocationCount()) << "leaked at allocation " << successes;
     }
     EXPECT_EQ(2, failedPoints) << "the working folder and the command line";
     EXPECT_EQ(narrow(folder), narrow(Access::folders(init.get()).at(0)));
   }
+}
+
+}  // namespace
+
+namespace {
+
+// Answers the folder dialogs of this process from a second thread while the
+// test's thread sits in InvokeCommand: selects `choice` and presses OK, or
+// cancels when there is no choice. Records each dialog's owner.
+class DialogDriver {
+ public:
+  explicit DialogDriver(std::optional<std::wstring> choice) : choice_(std::move(choice)) {
+    thread_ = std::thread([this] { run(); });
+  }
+  ~DialogDriver() {
+    stop_ = true;
+    thread_.join();
+  }
+  int dialogs() const { return dialogs_; }
+  HWND lastOwner() const { return lastOwner_; }
+
+ private:
+  static HWND findDialog() {
+    for (HWND window = FindWindowExW(nullptr, nullptr, L"#32770", nullptr); window != nullptr;
+         window = FindWindowExW(nullptr, window, L"#32770", nullptr)) {
+      DWORD process = 0;
+      GetWindowThreadProcessId(window, &process);
+      if (process == GetCurrentProcessId() && IsWindowVisible(window)) {
+        return window;
+      }
+    }
+    return nullptr;
+  }
+  void run() {
+    while (!stop_) {
+      HWND dialog = findDialog();
+      if (dialog == nullptr) {
+        Sleep(20);
+        continue;
+      }
+      ++dialogs_;
+      lastOwner_ = GetWindow(dialog, GW_OWNER);
+      if (choice_) {
+        SendMessageW(dialog, BFFM_SETSELECTIONW, TRUE, reinterpret_cast<LPARAM>(choice_->c_str()));
+        PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+      } else {
+        PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+      }
+      // Bounded wait for this dialog to go before looking for the next.
+      for (int attempt = 0; attempt < 1200 && IsWindow(dialog); ++attempt) {
+        Sleep(20);
+      }
+    }
+  }
+
+  std::optional<std::wstring> choice_;
+  std::atomic<bool> stop_{false};
+  std::atomic<int> dialogs_{0};
+  std::atomic<HWND> lastOwner_{nullptr};
+  std::thread thread_;
+};
+
+// The folder dialog of browse mode. It needs a display (make test runs the
+// suites under Xvfb); browse mode's writer, QueryContextMenu, is not used
+// here: the test sets the field itself.
+class BrowseLaunch : public ConsoleLaunch {
+ protected:
+  void SetUp() override {
+    ConsoleLaunch::SetUp();
+    ASSERT_HR(S_OK, OleInitialize(nullptr));  // the new dialog style needs OLE
+    tools_ = temp_.makeFolder(L"work\\Tools");
+    // Wine compares item-ID lists byte by byte, and a folder's first listing
+    // changes its times: list the folders once so that selecting by path
+    // below a root finds the item the dialog shows.
+    for (std::wstring folder = tools_; folder.size() > 3; folder.resize(folder.find_last_of(L'\\'))) {
+      listOnce(folder);
+    }
+    listOnce(L"C:");
+    owner_ = CreateWindowExW(0, L"STATIC", L"owner", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, nullptr, nullptr,
+                             nullptr, nullptr);
+    ASSERT_NE(nullptr, owner_);
+  }
+  void TearDown() override {
+    DestroyWindow(owner_);
+    OleUninitialize();
+    ConsoleLaunch::TearDown();
+  }
+  static void listOnce(const std::wstring& folder) {
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &data);
+    if (find != INVALID_HANDLE_VALUE) {
+      while (FindNextFileW(find, &data)) {
+      }
+      FindClose(find);
+    }
+  }
+  CMINVOKECOMMANDINFOEX ownedOffset(UINT_PTR value, HWND owner) const {
+    CMINVOKECOMMANDINFOEX info = offset(value);
+    info.hwnd = owner;
+    return info;
+  }
+
+  std::wstring tools_;
+  HWND owner_ = nullptr;
+};
+
+TEST_F(BrowseLaunch, StartsInTheChosenSubfolder) {
+  auto init = handlerFor({folder_});
+  Access::setBrowseMode(init.get(), true);
+  {
+    DialogDriver driver(tools_);
+    EXPECT_HR(S_OK, invoke(init.get(), ownedOffset(0, owner_)));
+    EXPECT_EQ(1, driver.dialogs());
+    EXPECT_EQ(owner_, driver.lastOwner()) << "owned by the record's window";
+  }
+  ASSERT_EQ(1u, calls.size());
+  EXPECT_EQ(narrow(tools_), narrow(calls[0].directory.value_or(L"(null)")));
+  EXPECT_EQ("", narrow(calls[0].commandLine.value_or(L"(null)")));
+  EXPECT_EQ(narrow(folder_), narrow(Access::folders(init.get()).at(0))) << "the choice is not remembered";
+}
+
+TEST_F(BrowseLaunch, CancelledDialogStartsNothing) {
+  auto init = handlerFor({folder_});
+  Access::setBrowseMode(init.get(), true);
+  DialogDriver driver(std::nullopt);
+  EXPECT_HR(S_OK, invoke(init.get(), ownedOffset(0, nullptr)));
+  EXPECT_EQ(1, driver.dialogs());
+  EXPECT_EQ(nullptr, driver.lastOwner()) << "no window in the record, no owner";
+  // CMIC_MASK_FLAG_NO_UI does not suppress the dialog.
+  CMINVOKECOMMANDINFOEX quiet = ownedOffset(0, owner_);
+  quiet.fMask = CMIC_MASK_FLAG_NO_UI;
+  EXPECT_HR(S_OK, invoke(init.get(), quiet));
+  EXPECT_EQ(2, driver.dialogs());
+  // A foreign command shows no dialog at all.
+  EXPECT_HR(E_INVALIDARG, invoke(init.get(), ownedOffset(1, owner_)));
+  EXPECT_EQ(2, driver.dialogs());
+  EXPECT_EQ(0u, calls.size());
+}
+
+// The pushd test is made on the chosen folder, not on the selected one: a
+// \\?\ folder (which has no item-ID list, so the dialog starts at the
+// desktop) gives way to a plain local choice.
+TEST_F(BrowseLaunch, CommandLineFollowsTheChosenFolder) {
+  auto init = handlerFor({L"\\\\?\\" + folder_});
+  Access::setBrowseMode(init.get(), true);
+  {
+    DialogDriver driver(tools_);
+    EXPECT_HR(S_OK, invoke(init.get(), ownedOffset(0, owner_)));
+    EXPECT_EQ(1, driver.dialogs());
+  }
+  ASSERT_EQ(1u, calls.size());
+  EXPECT_EQ(narrow(tools_), narrow(calls[0].directory.value_or(L"(null)")));
+  EXPECT_EQ("", narrow(calls[0].commandLine.value_or(L"(null)")));
 }
 
 }  // namespace

@@ -180,6 +180,7 @@ TEST_F(FolderIntake, OutOfMemoryWhileKeepingAFolder) {
       if (c.pidl == Pidl::path) {
         pidl = itemIdListOf(one_);
       }
+      const long live = platform::liveAllocationCount();
       platform::failAllocationAfter(successes);
       const HRESULT hr = init_->Initialize(pidl.get(), &data, nullptr);
       platform::failAllocationAfter(-1);
@@ -191,6 +192,7 @@ TEST_F(FolderIntake, OutOfMemoryWhileKeepingAFolder) {
       ++failedPoints;
       EXPECT_HR(E_OUTOFMEMORY, hr) << "allocation " << successes;
       EXPECT_EQ(show({}), show(Access::folders(init_.get())));
+      EXPECT_EQ(live, platform::liveAllocationCount()) << "leaked at allocation " << successes;
       // The object is still whole: the next call works.
       EXPECT_HR(S_OK, init_->Initialize(pidl ? pidl.get() : nullptr, &data, nullptr));
     }

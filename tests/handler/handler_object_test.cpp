@@ -229,6 +229,7 @@ TEST_F(HandlerObject, OutOfMemoryAtEachAllocationOfCreationLeaksNothing) {
     ASSERT_LT(successes, 20) << "creation never succeeded";
     handler::releaseProcessStrings();  // so that the path is allocated too
     void* result = untouched;
+    const long live = platform::liveAllocationCount();
     platform::failAllocationAfter(successes);
     const HRESULT hr = CmdPrompt::create(nullptr, IID_IShellExtInit, &result);
     platform::failAllocationAfter(-1);
@@ -240,6 +241,7 @@ TEST_F(HandlerObject, OutOfMemoryAtEachAllocationOfCreationLeaksNothing) {
     EXPECT_HR(E_OUTOFMEMORY, hr) << "allocation " << successes;
     EXPECT_EQ(nullptr, result);
     EXPECT_EQ(locks, server::lockCount()) << "allocation " << successes;
+    EXPECT_EQ(live, platform::liveAllocationCount()) << "leaked at allocation " << successes;
   }
   EXPECT_EQ(2, failedPoints) << "the object and the interpreter's path";
   EXPECT_EQ(locks, server::lockCount());

@@ -59,26 +59,30 @@ TEST(WideString, KeepsItsTextWhenAnAllocationFails) {
 
 TEST(WideStringList, KeepsOrderAcrossGrowthAndFailedAppends) {
   FaultPlanGuard guard;
-  platform::WideStringList list;
-  const wchar_t* names[] = {L"a", L"bb", L"ccc", L"dddd", L"eeeee", L"ffffff"};
-  for (const wchar_t* name : names) {
-    ASSERT_HR(S_OK, list.append(name));
-  }
-  // A failure while copying the string, and one while growing the storage.
-  for (long successes : {0L, 1L}) {
-    for (size_t i = list.size(); i < 8; ++i) {
-      ASSERT_HR(S_OK, list.append(L"x"));
+  const long live = platform::liveAllocationCount();
+  {
+    platform::WideStringList list;
+    const wchar_t* names[] = {L"a", L"bb", L"ccc", L"dddd", L"eeeee", L"ffffff"};
+    for (const wchar_t* name : names) {
+      ASSERT_HR(S_OK, list.append(name));
     }
-    const size_t before = list.size();
-    platform::failAllocationAfter(successes);
-    EXPECT_HR(E_OUTOFMEMORY, list.append(L"lost")) << "plan " << successes;
-    EXPECT_EQ(before, list.size());
+    // A failure while copying the string, and one while growing the storage.
+    for (long successes : {0L, 1L}) {
+      for (size_t i = list.size(); i < 8; ++i) {
+        ASSERT_HR(S_OK, list.append(L"x"));
+      }
+      const size_t before = list.size();
+      platform::failAllocationAfter(successes);
+      EXPECT_HR(E_OUTOFMEMORY, list.append(L"lost")) << "plan " << successes;
+      EXPECT_EQ(before, list.size());
+    }
+    for (size_t i = 0; i < 6; ++i) {
+      EXPECT_STREQ(names[i], list[i].c_str()) << "entry " << i;
+    }
+    list.clear();
+    EXPECT_TRUE(list.empty());
   }
-  for (size_t i = 0; i < 6; ++i) {
-    EXPECT_STREQ(names[i], list[i].c_str()) << "entry " << i;
-  }
-  list.clear();
-  EXPECT_TRUE(list.empty());
+  EXPECT_EQ(live, platform::liveAllocationCount()) << "the list leaked";
 }
 
 TEST(UniqueResource, PutClosesWhatItHeldAndHandsOutAnEmptySlot) {
