@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/memory.h"
 #include "registry_snapshot.h"
 #include "script_render.h"
 #include "server/registrar.h"
@@ -152,6 +153,43 @@ TEST_F(Registrar, ARegistrationThatFailsAtAnyChangeIsUndoneAndReturnsTheError) {
     // Each ForceRemove, key and value of the class script is a change.
     EXPECT_GE(failAt, 14) << "registeredBefore " << registeredBefore;
   }
+}
+
+TEST_F(Registrar, EveryAllocationFailureIsOutOfMemoryLeaksNothingAndLeavesNoPartialRegistration) {
+  long successes = 0;
+  for (;; ++successes) {
+    registry_test::removeRegistration();
+    const long live = platform::liveAllocationCount();
+    platform::failAllocationAfter(successes);
+    const HRESULT hr = server::registerServer();
+    platform::failAllocationAfter(-1);
+    EXPECT_EQ(live, platform::liveAllocationCount())
+        << "blocks leaked with allocation " << successes << " failing";
+    if (hr == S_OK) {
+      EXPECT_EQ(registry_test::expectedRegistration(programPath()), registrationSnapshot());
+      break;
+    }
+    EXPECT_HR(E_OUTOFMEMORY, hr) << "allocation " << successes;
+    EXPECT_EQ(Snapshot{}, registrationSnapshot()) << "allocation " << successes << " failing left:\n"
+                                                  << describe(registrationSnapshot());
+  }
+  EXPECT_GT(successes, 10);
+
+  for (successes = 0;; ++successes) {
+    ASSERT_HR(S_OK, server::registerServer());
+    const long live = platform::liveAllocationCount();
+    platform::failAllocationAfter(successes);
+    const HRESULT hr = server::unregisterServer();
+    platform::failAllocationAfter(-1);
+    EXPECT_EQ(live, platform::liveAllocationCount())
+        << "blocks leaked with allocation " << successes << " failing";
+    if (hr == S_OK) {
+      EXPECT_EQ(Snapshot{}, registrationSnapshot());
+      break;
+    }
+    EXPECT_HR(E_OUTOFMEMORY, hr) << "allocation " << successes;
+  }
+  EXPECT_GT(successes, 10);
 }
 
 TEST_F(Registrar, AnUnregistrationStopsAtAFailedDeletionAndKeepsWhatItDeleted) {
