@@ -108,8 +108,9 @@ HRESULT startConsole(const platform::WideString& folder, bool uncCheckDisabled) 
   RETURN_LAST_ERROR_IF_FALSE(platform::createProcess(comspecPath(), commandLine.get(), nullptr, nullptr,
                                                      FALSE, CREATE_NEW_CONSOLE | CREATE_DEFAULT_ERROR_MODE,
                                                      nullptr, folder.c_str(), &startup, &process));
-  CloseHandle(process.hProcess);
-  CloseHandle(process.hThread);
+  // Owned at once and closed on return, the process's handle first.
+  const platform::UniqueHandle thread(process.hThread);
+  const platform::UniqueHandle processHandle(process.hProcess);
   return S_OK;
 }
 

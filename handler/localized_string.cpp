@@ -5,6 +5,7 @@
 #include "handler/string_table_block.h"
 #include "platform/memory.h"
 #include "platform/result.h"
+#include "platform/unique_resource.h"
 #include "server/module.h"
 
 namespace handler {
@@ -40,13 +41,10 @@ HRESULT loadLocalizedString(UINT id, platform::WideString& text) noexcept {
   }
   LPCWSTR blockName = MAKEINTRESOURCEW(block);
 
-  // The modules that may hold the table, in order: only the DLL itself.
-  const HMODULE modules[] = {server::moduleInstance()};
+  // The first of the server's resource modules whose version of the block
+  // holds a non-empty entry.
   HMODULE chosen = nullptr;
-  for (HMODULE module : modules) {
-    if (module == nullptr) {
-      continue;
-    }
+  for (std::size_t i = 0; HMODULE module = server::resourceModule(i); ++i) {
     // Language 0 lets Windows choose the version for the calling thread.
     const std::uint8_t* bytes = nullptr;
     StringTableEntry entry;
@@ -80,18 +78,15 @@ HRESULT copyAnsiText(const wchar_t* text, char* buffer, UINT cchMax, UINT codePa
   constexpr std::size_t stackBytes = 256;
   char stackBuffer[stackBytes];
   char* converted = stackBuffer;
-  struct HeapBuffer {
-    void* block = nullptr;
-    ~HeapBuffer() { platform::release(block); }
-  } heapBuffer;
+  platform::UniqueHeapBlock heapBuffer;
 
   bool convertedOk = false;
   if (length < 0x3FFFFFFF) {
     const std::size_t bytes = 2 * (length + 1);
     if (bytes > stackBytes) {
-      heapBuffer.block = platform::allocate(bytes);
-      RETURN_IF_NULL_ALLOC(heapBuffer.block);
-      converted = static_cast<char*>(heapBuffer.block);
+      heapBuffer.reset(platform::allocate(bytes));
+      RETURN_IF_NULL_ALLOC(heapBuffer.get());
+      converted = static_cast<char*>(heapBuffer.get());
     }
     convertedOk = WideCharToMultiByte(codePage, 0, text, static_cast<int>(length + 1), converted,
                                       static_cast<int>(bytes), nullptr, nullptr) != 0;

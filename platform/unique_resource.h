@@ -64,7 +64,7 @@ inline void itemIdList(LPITEMIDLIST h) noexcept { ILFree(h); }
 inline void bstr(BSTR h) noexcept { SysFreeString(h); }
 inline void module(HMODULE h) noexcept { FreeLibrary(h); }
 inline void menu(HMENU h) noexcept { DestroyMenu(h); }
-inline void heapBlock(void* h) noexcept { HeapFree(GetProcessHeap(), 0, h); }
+inline void heapBlock(void* h) noexcept { platform::release(h); }
 inline void wideText(wchar_t* h) noexcept { platform::release(h); }
 }  // namespace close
 
@@ -79,6 +79,7 @@ using UniqueModule = UniqueResource<HMODULE, close::module>;
 using UniqueMenu = UniqueResource<HMENU, close::menu>;
 // Text from platform::allocate.
 using UniqueWideText = UniqueResource<wchar_t*, close::wideText>;
+using UniqueHeapBlock = UniqueResource<void*, close::heapBlock>;  // from platform::allocate
 
 // A storage medium filled by IDataObject::GetData; released with
 // ReleaseStgMedium, which honours pUnkForRelease.
