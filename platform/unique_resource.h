@@ -7,6 +7,8 @@
 #include <shlobj.h>
 #include <windows.h>
 
+#include <cstddef>
+#include <new>
 #include <utility>
 
 #include "platform/memory.h"
@@ -160,6 +162,33 @@ class ComPtr {
 
  private:
   T* p_ = nullptr;
+};
+
+// An array of `count` value-initialised items on the process heap (through
+// the DLL's nothrow operator new), destroyed and freed with its owner.
+template <typename T>
+class HeapArray {
+ public:
+  HeapArray() noexcept = default;
+  HeapArray(const HeapArray&) = delete;
+  HeapArray& operator=(const HeapArray&) = delete;
+  ~HeapArray() { delete[] items_; }
+
+  // Replaces the items with `count` fresh ones; E_OUTOFMEMORY leaves none.
+  HRESULT allocate(std::size_t count) noexcept {
+    delete[] items_;
+    items_ = nullptr;
+    if (count > static_cast<std::size_t>(-1) / sizeof(T) / 2) {
+      return E_OUTOFMEMORY;
+    }
+    items_ = new (std::nothrow) T[count == 0 ? 1 : count]();
+    return items_ != nullptr ? S_OK : E_OUTOFMEMORY;
+  }
+  T* get() const noexcept { return items_; }
+  T& operator[](std::size_t index) const noexcept { return items_[index]; }
+
+ private:
+  T* items_ = nullptr;
 };
 
 }  // namespace platform
