@@ -40,7 +40,7 @@ dll=$(/usr/lib/wine/wine64 winepath -w "$dir/Dorvanel.DLL" 2>/dev/null | tr -d '
 "$loader" regsvr32 /s "$dll"
 
 snap() {  # file [scale]: what is on the (white) screen, trimmed to it, as a PNG
-  xwd -root -silent | convert xwd:- -trim +repage -bordercolor white -border 12 -scale "${2:-100}%" "$1"
+  xwd -root -silent | convert xwd:- -trim +repage -bordercolor white -border 12 -scale "${2:-100}%" -define png:exclude-chunks=date,time "$1"
   echo "wrote $(realpath --relative-to="$root" "$1")"
 }
 
