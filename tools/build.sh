@@ -15,6 +15,9 @@ configure_and_build() {  # dir source [cmake args...]
   shift 2
   if [ ! -f "$dir/CMakeCache.txt" ]; then
     cmake --no-warn-unused-cli -S "$source" -B "$dir" -DDORVANEL_WINEPREFIX="$root/build/wineprefix" "$@" >/dev/null
+  elif [ "$target" != all ]; then
+    # A named target may be newer than the build folder's makefiles.
+    cmake "$dir" >/dev/null
   fi
   cmake --build "$dir" -j "$jobs" --target "$target" -- --no-print-directory
 }
