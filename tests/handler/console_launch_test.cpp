@@ -459,15 +459,19 @@ class DialogDriver {
       }
       ++dialogs_;
       lastOwner_ = GetWindow(dialog, GW_OWNER);
-      if (choice_) {
-        SendMessageW(dialog, BFFM_SETSELECTIONW, TRUE, reinterpret_cast<LPARAM>(choice_->c_str()));
-        PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
-      } else {
-        PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
-      }
-      // Bounded wait for this dialog to go before looking for the next.
-      for (int attempt = 0; attempt < 1200 && IsWindow(dialog); ++attempt) {
-        Sleep(20);
+      // A dialog that is still settling may not take the selection or the
+      // button yet (on a busy machine): answer again until it goes, within
+      // bounds, so that one dialog is never counted twice.
+      for (int answer = 0; answer < 25 && IsWindow(dialog); ++answer) {
+        if (choice_) {
+          SendMessageW(dialog, BFFM_SETSELECTIONW, TRUE, reinterpret_cast<LPARAM>(choice_->c_str()));
+          PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+        } else {
+          PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+        }
+        for (int attempt = 0; attempt < 50 && IsWindow(dialog); ++attempt) {
+          Sleep(20);
+        }
       }
     }
   }

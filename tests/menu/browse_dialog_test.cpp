@@ -101,25 +101,34 @@ void workDialog(DialogVisit* visit) {
   visit->found = true;
   visit->owner = GetWindow(dialog, GW_OWNER);
 
-  HWND tree = nullptr;
-  EnumChildWindows(dialog, findTree, reinterpret_cast<LPARAM>(&tree));
-  HTREEITEM root = tree != nullptr
-                       ? reinterpret_cast<HTREEITEM>(SendMessageW(tree, TVM_GETNEXTITEM, TVGN_ROOT, 0))
-                       : nullptr;
-  if (root != nullptr) {
-    visit->rootText = itemText(tree, root);
-    SendMessageW(tree, TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(root));
-    for (auto child = reinterpret_cast<HTREEITEM>(
-             SendMessageW(tree, TVM_GETNEXTITEM, TVGN_CHILD, reinterpret_cast<LPARAM>(root)));
-         child != nullptr; child = reinterpret_cast<HTREEITEM>(SendMessageW(
-                               tree, TVM_GETNEXTITEM, TVGN_NEXT, reinterpret_cast<LPARAM>(child)))) {
-      const std::wstring text = itemText(tree, child);
-      visit->children.push_back(text);
-      if (!visit->choose.empty() && text == visit->choose) {
-        visit->chosen =
-            SendMessageW(tree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(child)) != FALSE;
+  // A dialog that is still settling on a busy machine may not show its tree
+  // or the root's children yet: read it again, within bounds, until it does.
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    visit->children.clear();
+    HWND tree = nullptr;
+    EnumChildWindows(dialog, findTree, reinterpret_cast<LPARAM>(&tree));
+    HTREEITEM root = tree != nullptr
+                         ? reinterpret_cast<HTREEITEM>(SendMessageW(tree, TVM_GETNEXTITEM, TVGN_ROOT, 0))
+                         : nullptr;
+    if (root != nullptr) {
+      visit->rootText = itemText(tree, root);
+      SendMessageW(tree, TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(root));
+      for (auto child = reinterpret_cast<HTREEITEM>(
+               SendMessageW(tree, TVM_GETNEXTITEM, TVGN_CHILD, reinterpret_cast<LPARAM>(root)));
+           child != nullptr; child = reinterpret_cast<HTREEITEM>(SendMessageW(
+                                 tree, TVM_GETNEXTITEM, TVGN_NEXT, reinterpret_cast<LPARAM>(child)))) {
+        const std::wstring text = itemText(tree, child);
+        visit->children.push_back(text);
+        if (!visit->choose.empty() && text == visit->choose) {
+          visit->chosen =
+              SendMessageW(tree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(child)) != FALSE;
+        }
       }
     }
+    if (!visit->children.empty() && (visit->choose.empty() || visit->chosen)) {
+      break;
+    }
+    Sleep(20);
   }
   PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(visit->chosen ? IDOK : IDCANCEL, BN_CLICKED), 0);
 }
