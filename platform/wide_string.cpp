@@ -34,53 +34,43 @@ WideString& WideString::operator=(WideString&& other) noexcept {
 
 WideString::~WideString() { clear(); }
 
-HRESULT WideString::assign(const wchar_t* text, std::size_t length) noexcept {
-  if (length == 0) {
-    clear();
-    return S_OK;
-  }
-  if (length >= (static_cast<std::size_t>(-1) / sizeof(wchar_t)) - 1) {
-    return E_OUTOFMEMORY;
-  }
-  auto fresh = static_cast<wchar_t*>(allocate((length + 1) * sizeof(wchar_t)));
-  if (fresh == nullptr) {
-    return E_OUTOFMEMORY;
-  }
-  for (std::size_t i = 0; i < length; ++i) {
-    fresh[i] = text[i];
-  }
-  fresh[length] = L'\0';
-  clear();
-  buffer_ = fresh;
-  length_ = length;
-  return S_OK;
-}
-
-HRESULT WideString::assign(const wchar_t* text) noexcept { return assign(text, textLength(text)); }
-
-HRESULT WideString::append(const wchar_t* text, std::size_t length) noexcept {
-  if (length == 0) {
-    return S_OK;
-  }
-  const std::size_t total = length_ + length;
-  if (total < length_ || total >= (static_cast<std::size_t>(-1) / sizeof(wchar_t)) - 1) {
+// Makes the text `head` followed by `tail` in a fresh buffer and takes it;
+// on failure the string stays as it was. `head` may be this string's own text.
+HRESULT WideString::replace(const wchar_t* head, std::size_t headLength, const wchar_t* tail,
+                            std::size_t tailLength) noexcept {
+  const std::size_t total = headLength + tailLength;
+  if (total < headLength || total >= (static_cast<std::size_t>(-1) / sizeof(wchar_t)) - 1) {
     return E_OUTOFMEMORY;
   }
   auto fresh = static_cast<wchar_t*>(allocate((total + 1) * sizeof(wchar_t)));
   if (fresh == nullptr) {
     return E_OUTOFMEMORY;
   }
-  for (std::size_t i = 0; i < length_; ++i) {
-    fresh[i] = buffer_[i];
+  for (std::size_t i = 0; i < headLength; ++i) {
+    fresh[i] = head[i];
   }
-  for (std::size_t i = 0; i < length; ++i) {
-    fresh[length_ + i] = text[i];
+  for (std::size_t i = 0; i < tailLength; ++i) {
+    fresh[headLength + i] = tail[i];
   }
   fresh[total] = L'\0';
   clear();
   buffer_ = fresh;
   length_ = total;
   return S_OK;
+}
+
+HRESULT WideString::assign(const wchar_t* text, std::size_t length) noexcept {
+  if (length == 0) {
+    clear();
+    return S_OK;
+  }
+  return replace(nullptr, 0, text, length);
+}
+
+HRESULT WideString::assign(const wchar_t* text) noexcept { return assign(text, textLength(text)); }
+
+HRESULT WideString::append(const wchar_t* text, std::size_t length) noexcept {
+  return length == 0 ? S_OK : replace(buffer_, length_, text, length);
 }
 
 HRESULT WideString::append(const wchar_t* text) noexcept { return append(text, textLength(text)); }

@@ -34,6 +34,9 @@ class WideString {
   bool empty() const noexcept { return length_ == 0; }
 
  private:
+  HRESULT replace(const wchar_t* head, std::size_t headLength, const wchar_t* tail,
+                  std::size_t tailLength) noexcept;
+
   wchar_t* buffer_ = nullptr;
   std::size_t length_ = 0;
 };
